@@ -1,0 +1,298 @@
+// The interpreter: the whole run-time state of one program and every command handler.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "values/Records.h"
+#include "values/Slots.h"
+
+class CKestrinWnd;
+
+class Kestrin;
+typedef StmtRec* (Kestrin::*CommandHandler)(StmtRec* s);
+
+const int COMMAND_SLOTS = 250;
+const int CONSTANT_COUNT = 498;
+const int OUTPUT_BUFFER_SIZE = 65535;
+const int STACK_SLOTS = 4096;
+const int RESULT_STRING_SIZE = 65535;   // SYSTEM_STRING0 holds 65535 characters and NUL
+const int CONST_EVENT_WINDOW = 72;
+const int CONST_IO_STATUS = 70;
+
+class Kestrin {
+public:
+    Kestrin();
+    virtual ~Kestrin();
+
+    int Init();
+    int Run();
+    virtual void ReportError();
+    virtual void OnRunStart();
+    void Cleanup();
+
+    StmtRec* NewStatementRecord(int n);
+    void FreeStatementRecord(StmtRec* s);
+    int PushStack(uint32_t value);
+    uint32_t PopStack();
+
+    // Line table (startup/LineTable.cpp)
+    int CountLines();
+
+    // Label pre-pass (interp/Labels.cpp)
+    int RegisterLabels();
+
+    // Text of the error box for the current error code and line.
+    std::string ErrorText();
+
+    // Line parser (interp/ParseLine.cpp)
+    int ParseLine(StmtRec* s, char* line);
+
+    // Runs the handler of the statement's command; a number without a handler is error 1.
+    StmtRec* Execute(StmtRec* s);
+
+    // Parses and runs the lines from the current line on, as the run loop and a
+    // subroutine body do; stops on a null handler result, an error, the end of the
+    // program, or (stopAtReturn) after a return statement. Returns 1 when a return stopped it.
+    int RunLines(StmtRec* s, bool stopAtReturn);
+
+    // Stores an address in a 32-bit slot; error 2 when it does not fit.
+    bool SlotOf(const void* p, uint32_t* slot);
+
+    // Variables (values/Variables.cpp)
+    VarRec* CreateVariable(char* name, int type, uint32_t count, VarRec* chain);
+    VarRec* LookupVariable(char* name, VarRec* chain, bool allowCall);
+    void FreeChain(VarRec* first, bool stopAtFrame);
+    VarRec* CurrentScope() const { return decimalPrecRec.next; }
+    void SetCurrentScope(VarRec* first);
+    VarRec* MainChain();                  // the main program's chain, inside or outside calls
+    VarRec* ResultVariableFor(int resultType);
+    static int ElementSize(int type);
+    static const char* TypeName(int type);
+    static const char* TypeFormat(int type);
+    static int TypeCodeByName(const char* name);   // -1 when no built-in type has the name
+
+    // Argument fetch (values/Fetch.cpp)
+    ValueRec* FetchArgument(ValueRec* v, StmtRec* s, int index, int wanted);
+
+    // Structures (values/Declarations.cpp)
+    int StructSize(VarRec* header);
+    char* StructFlatten(char* dest, VarRec* header);
+    char* StructRestore(char* src, VarRec* header);
+    void StructWrite(FILE* fp, VarRec* header);
+    void StructRead(FILE* fp, VarRec* header);
+    int CopyStruct(VarRec* dest, VarRec* src);
+    TypeDef* FindType(const char* name);
+
+    // Expressions (expr/Evaluate.cpp)
+    double Evaluate(const char* text);
+
+    // Command handlers, by the source that holds them.
+    StmtRec* CmdNoOp(StmtRec* s);
+
+    // interp/Labels.cpp
+    StmtRec* CmdLabel(StmtRec* s);
+
+    // interp/Subroutines.cpp
+    StmtRec* CmdCallSub(StmtRec* s);
+    StmtRec* CmdDeclare(StmtRec* s);
+    StmtRec* CmdEnd(StmtRec* s);
+    StmtRec* CmdGoto(StmtRec* s);
+    StmtRec* CmdReturn(StmtRec* s);
+
+    // interp/LibraryCalls.cpp
+    StmtRec* DeclareExternal(StmtRec* s);   // library form of CmdDeclare (two or three arguments)
+    StmtRec* CmdCallExternal(StmtRec* s);
+    StmtRec* CmdFreeLibrary(StmtRec* s);
+
+    // interp/Printing.cpp
+    StmtRec* CmdFileDialog(StmtRec* s);
+    StmtRec* CmdGetKey(StmtRec* s);
+    StmtRec* CmdInput(StmtRec* s);
+    StmtRec* CmdPrint(StmtRec* s);
+
+    // values/Assign.cpp
+    StmtRec* CmdAssign(StmtRec* s);
+
+    // values/Declarations.cpp
+    StmtRec* CmdConst(StmtRec* s);
+    StmtRec* CmdDefine(StmtRec* s);
+    StmtRec* CmdNew(StmtRec* s);
+    StmtRec* CmdType(StmtRec* s);
+
+    // expr/Evaluate.cpp
+    StmtRec* CmdSetConstant(StmtRec* s);
+
+    // expr/NumberFormat.cpp
+    StmtRec* CmdFormatPicture(StmtRec* s);
+    StmtRec* CmdNumberToText(StmtRec* s);
+    StmtRec* CmdSetDecimalPrec(StmtRec* s);
+    StmtRec* CmdTextToNumber(StmtRec* s);
+    StmtRec* CmdToHex(StmtRec* s);
+
+    // builtins/ControlFlow.cpp
+    StmtRec* CmdCase(StmtRec* s);
+    StmtRec* CmdDefault(StmtRec* s);
+    StmtRec* CmdDo(StmtRec* s);
+    StmtRec* CmdElse(StmtRec* s);
+    StmtRec* CmdEndSelect(StmtRec* s);
+    StmtRec* CmdEndWhile(StmtRec* s);
+    StmtRec* CmdFor(StmtRec* s);
+    StmtRec* CmdIf(StmtRec* s);
+    StmtRec* CmdNext(StmtRec* s);
+    StmtRec* CmdSelect(StmtRec* s);
+    StmtRec* CmdUntil(StmtRec* s);
+    StmtRec* CmdWaitUntil(StmtRec* s);
+    StmtRec* CmdWhile(StmtRec* s);
+
+    // builtins/Console.cpp
+    StmtRec* CmdClearConsole(StmtRec* s);
+    StmtRec* CmdCloseConsole(StmtRec* s);
+    StmtRec* CmdConsoleColor(StmtRec* s);
+    StmtRec* CmdLocate(StmtRec* s);
+    StmtRec* CmdOpenConsole(StmtRec* s);
+
+    // builtins/Strings.cpp
+    StmtRec* CmdCharCode(StmtRec* s);
+    StmtRec* CmdCharFromCode(StmtRec* s);
+    StmtRec* CmdConcat(StmtRec* s);
+    StmtRec* CmdFindText(StmtRec* s);
+    StmtRec* CmdLeftPart(StmtRec* s);
+    StmtRec* CmdOverwriteText(StmtRec* s);
+    StmtRec* CmdRepeat(StmtRec* s);
+    StmtRec* CmdRightPart(StmtRec* s);
+    StmtRec* CmdSizeOf(StmtRec* s);
+    StmtRec* CmdSpaces(StmtRec* s);
+    StmtRec* CmdSubstring(StmtRec* s);
+    StmtRec* CmdToLower(StmtRec* s);
+    StmtRec* CmdToUpper(StmtRec* s);
+    StmtRec* CmdTrimLeft(StmtRec* s);
+    StmtRec* CmdTrimRight(StmtRec* s);
+
+    // builtins/Files.cpp
+    StmtRec* CmdAtEndOfFile(StmtRec* s);
+    StmtRec* CmdCloseFile(StmtRec* s);
+    StmtRec* CmdFilePosition(StmtRec* s);
+    StmtRec* CmdGetRecord(StmtRec* s);
+    StmtRec* CmdOpenFile(StmtRec* s);
+    StmtRec* CmdPutRecord(StmtRec* s);
+    StmtRec* CmdReadFile(StmtRec* s);
+    StmtRec* CmdWriteFile(StmtRec* s);
+
+    // builtins/FileSystem.cpp
+    StmtRec* CmdCopyFile(StmtRec* s);
+    StmtRec* CmdCreateDirectory(StmtRec* s);
+    StmtRec* CmdDeleteFile(StmtRec* s);
+    StmtRec* CmdFindClose(StmtRec* s);
+    StmtRec* CmdFindNext(StmtRec* s);
+    StmtRec* CmdFindOpen(StmtRec* s);
+    StmtRec* CmdRemoveDirectory(StmtRec* s);
+
+    // builtins/Math.cpp
+    StmtRec* CmdAbs(StmtRec* s);
+    StmtRec* CmdArcCos(StmtRec* s);
+    StmtRec* CmdArcSin(StmtRec* s);
+    StmtRec* CmdArcTan(StmtRec* s);
+    StmtRec* CmdBitNot(StmtRec* s);
+    StmtRec* CmdCeiling(StmtRec* s);
+    StmtRec* CmdCos(StmtRec* s);
+    StmtRec* CmdCosh(StmtRec* s);
+    StmtRec* CmdExp(StmtRec* s);
+    StmtRec* CmdFloor(StmtRec* s);
+    StmtRec* CmdLog(StmtRec* s);
+    StmtRec* CmdLog10(StmtRec* s);
+    StmtRec* CmdRandom(StmtRec* s);
+    StmtRec* CmdSign(StmtRec* s);
+    StmtRec* CmdSin(StmtRec* s);
+    StmtRec* CmdSinh(StmtRec* s);
+    StmtRec* CmdSqrt(StmtRec* s);
+    StmtRec* CmdTan(StmtRec* s);
+    StmtRec* CmdTanh(StmtRec* s);
+    StmtRec* CmdTruncate(StmtRec* s);
+
+    // builtins/Memory.cpp
+    StmtRec* CmdAllocMem(StmtRec* s);
+    StmtRec* CmdDelete(StmtRec* s);
+    StmtRec* CmdDeleteVariable(StmtRec* s);
+    StmtRec* CmdFreeMem(StmtRec* s);
+    StmtRec* CmdIsArray(StmtRec* s);
+    StmtRec* CmdLoadResource(StmtRec* s);
+    StmtRec* CmdPointerType(StmtRec* s);
+    StmtRec* CmdReadMem(StmtRec* s);
+    StmtRec* CmdWriteMem(StmtRec* s);
+
+    // builtins/System.cpp
+    StmtRec* CmdAlwaysZero(StmtRec* s);
+    StmtRec* CmdAutoDeclare(StmtRec* s);
+    StmtRec* CmdDateText(StmtRec* s);
+    StmtRec* CmdKeyState(StmtRec* s);
+    StmtRec* CmdMessageBox(StmtRec* s);
+    StmtRec* CmdPlaySound(StmtRec* s);
+    StmtRec* CmdProgramDirectory(StmtRec* s);
+    StmtRec* CmdSecondsToday(StmtRec* s);
+    StmtRec* CmdShellOpen(StmtRec* s);
+    StmtRec* CmdTimeText(StmtRec* s);
+
+    // builtins/RawPrinter.cpp
+    StmtRec* CmdClosePrinter(StmtRec* s);
+    StmtRec* CmdDefaultPrinter(StmtRec* s);
+    StmtRec* CmdNewPrinterPage(StmtRec* s);
+    StmtRec* CmdOpenPrinter(StmtRec* s);
+    StmtRec* CmdPrintDialog(StmtRec* s);
+    StmtRec* CmdPrinterWrite(StmtRec* s);
+
+    // ---- state ----
+    std::string programDirectory;
+    uint32_t constants[CONSTANT_COUNT];
+    int initialised;
+    int stringResult;
+    int consoleFlag;
+    int autoDeclare;
+    int decimalPrec;
+    VarRec* sysString;
+    VarRec* sysInt;
+    VarRec* sysFloat;
+    VarRec* sysDouble;
+    VarRec* sysPointer;
+    VarRec* sysInt64;
+    VarRec* lastGlobal;
+    VarRec decimalPrecRec;
+    VarRec stdinRec;
+    VarRec stdoutRec;
+    TypeDef* typeList;
+    char* outputBuffer;
+    std::vector<VarRec*> scopeStack;
+    std::vector<std::pair<std::string, int32_t>> namedConstants;
+    std::vector<CKestrinWnd*> windowList;
+    char* programImage;
+    uint16_t* lineNumbers;
+    uint32_t lineCount;
+    uint32_t currentLine;
+    char** lineTable;
+    uint8_t errorCode;
+    StmtRec* mainStmt;
+    StmtRec* nestedStmt;
+    uint32_t* stack;
+    uint32_t stackTop;
+    CKestrinWnd* outputWindow;
+    std::string normalWindowClass;
+    std::string frameWindowClass;
+    CommandHandler commandTable[COMMAND_SLOTS];
+
+    // Streams behind SYSTEM_STDIN0 and SYSTEM_STDOUT0, and their slots.
+    KStream stdinStream;
+    KStream stdoutStream;
+    uint32_t stdinSlot;
+    uint32_t stdoutSlot;
+
+    // Depth of nested statement loops (calls, commands run by the evaluator).
+    int nestingDepth;
+
+private:
+    void BuildCommandTable();
+    void BuildConstantTable();
+    void LinkBuiltins();
+    int ParseCommandLine(StmtRec* s, char* line);
+    int ParseAssignment(StmtRec* s, char* line);
+    int ParseImplicitCall(StmtRec* s, char* line);
+};
