@@ -1,0 +1,18 @@
+10 c0 = 0
+20 c1 = 0
+30 c2 = 0
+40 c3 = 0
+50 FOR i = 1 TO 100000
+60 k = i MOD 5
+70 SELECT CASE k
+80 CASE 0
+90 c0 = c0 + 1
+100 CASE 1
+110 c1 = c1 + 1
+120 CASE 2 TO 3
+130 c2 = c2 + 1
+140 CASE ELSE
+150 c3 = c3 + 1
+160 END SELECT
+170 NEXT i
+180 PRINT c0; c1; c2; c3
