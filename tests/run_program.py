@@ -193,11 +193,28 @@ def box_matches(expected, shown):
     return any(t == expected or (cut and expected.startswith(t)) for t, cut in shown)
 
 
+def check_run(spec, code, out_t, err_t, timed_out, timeout, failures):
+    if timed_out:
+        failures.append(f"timed out after {timeout:g} s")
+        return
+    want = spec.error_code if spec.error_code is not None else 0
+    if code != want:
+        failures.append(f"exit code {code}, expected {want}")
+    if spec.error_line is not None:
+        if f"Line number: {spec.error_line}" not in err_t:
+            failures.append(f"stderr lacks 'Line number: {spec.error_line}'")
+    check_output(spec, code, out_t, err_t, failures)
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--bin-dir", required=True)
+    ap.add_argument("--bin-dir", default=".")
     ap.add_argument("--work-dir", default=None)
     ap.add_argument("--timeout", type=float, default=TIMEOUT)
+    ap.add_argument("--results", default=None,
+                    help="compare the run recorded in this directory instead of running")
+    ap.add_argument("--emit", default=None,
+                    help="write PREFIX.stdin/.args/.mode for running the program elsewhere")
     ap.add_argument("program")
     a = ap.parse_args()
 
@@ -212,21 +229,41 @@ def main():
     stdin_bytes = "".join(l + "\r\n" for l in (spec.stdin or [])).encode("latin-1")
     failures = []
 
-    if not spec.bound:
+    if a.emit:
+        # Inputs for running the program elsewhere (the 32-bit guest).
+        with open(a.emit + ".stdin", "wb") as f:
+            f.write(stdin_bytes)
+        with open(a.emit + ".args", "w") as f:
+            f.write(" ".join(shlex.quote(x) for x in spec.args) + "\n")
+        with open(a.emit + ".mode", "w") as f:
+            f.write("bound\n" if spec.bound else "run\n")
+        shutil.rmtree(work, ignore_errors=True)
+        return 0
+
+    if a.results:
+        # Compare a run recorded elsewhere: RESULTS/NAME.rc, .stdout, .stderr.
+        if spec.bound:
+            print(f"skip {name} (bound executables run only on the host)")
+            shutil.rmtree(work, ignore_errors=True)
+            return 0
+        stem = os.path.join(a.results, name)
+        try:
+            with open(stem + ".rc") as f:
+                code = int(f.read().strip() or "-1")
+            with open(stem + ".stdout", "rb") as f:
+                out = f.read()
+            with open(stem + ".stderr", "rb") as f:
+                err = f.read()
+        except (OSError, ValueError):
+            code, out, err = -1, b"", b"no result recorded"
+        out_t, err_t = normalise(out), normalise(err)
+        check_run(spec, code, out_t, err_t, code == 124, a.timeout, failures)
+    elif not spec.bound:
         krun = os.path.join(a.bin_dir, "krun.exe")
         cmd = ["bash", RUN_SH, krun] + spec.args + [winpath(prog)]
         code, out, err, timed_out = run(cmd, stdin_bytes, env, a.timeout, work)
         out_t, err_t = normalise(out), normalise(err)
-        if timed_out:
-            failures.append(f"timed out after {a.timeout:g} s")
-        else:
-            want = spec.error_code if spec.error_code is not None else 0
-            if code != want:
-                failures.append(f"exit code {code}, expected {want}")
-            if spec.error_line is not None:
-                if f"Line number: {spec.error_line}" not in err_t:
-                    failures.append(f"stderr lacks 'Line number: {spec.error_line}'")
-            check_output(spec, code, out_t, err_t, failures)
+        check_run(spec, code, out_t, err_t, timed_out, a.timeout, failures)
     else:
         kbind = os.path.join(a.bin_dir, "kbind.exe")
         exe = os.path.join(work, name + ".exe")
