@@ -241,6 +241,70 @@ public:
     StmtRec* CmdPrintDialog(StmtRec* s);
     StmtRec* CmdPrinterWrite(StmtRec* s);
 
+    // ---- files and directory search (builtins/Files.cpp, builtins/FileSystem.cpp) ----
+private:
+    // Finders handed to the program as numbers; only these are accepted back.
+    struct FinderTable {
+        std::vector<class CFileFinder*> live;
+        FinderTable() = default;
+        FinderTable(const FinderTable&) = delete;
+        FinderTable& operator=(const FinderTable&) = delete;
+        ~FinderTable();                       // deletes the finders still open
+    };
+    FinderTable finders;
+    // Last transfer direction ('r' / 'w') per stream, so that a read after a
+    // write (or the reverse) repositions the stream first.
+    std::vector<std::pair<FILE*, int>> streamDirections;
+
+    VarRec* FileLookup(StmtRec* s, int index);
+    void FileResult(StmtRec* s, int32_t code);
+    void FileDirection(FILE* fp, int op);
+    void FileForget(FILE* fp);
+    void FileCloseSlot(VarRec* v);
+    int64_t FileWriteImage(FILE* fp, VarRec* v);
+    int64_t FileReadImage(FILE* fp, VarRec* v);
+    int FileReadText(FILE* fp, VarRec* v);
+    StmtRec* FileRecord(StmtRec* s, bool put);
+    CFileFinder* FinderOf(uint32_t handle);
+    bool FetchText(StmtRec* s, int index, std::string* out);
+public:
+
+    // ---- Helpers of values/ (types, variables, fetch, assignment, declarations) ----
+    // Streams of FILE and BFILE variables. Only streams made here are ever closed
+    // when a variable is released, so a slot holding any other number is left alone.
+    uint32_t OpenStreamSlot(FILE* fp);        // new stream object for fp; 0 (error 2) when it cannot be made
+    KStream* KnownStream(uint32_t slot);      // the stream object at that slot value, null if none of ours
+    void CloseStreamSlot(uint32_t slot);      // closes and frees a stream object of ours; ignores anything else
+    // Window and dialog objects: only entries of the window list are ever treated as objects.
+    CKestrinWnd* KnownWindowObject(uint32_t slot);
+    void DestroyWindowObject(CKestrinWnd* obj);      // window subsystem: destroy the window, delete the object
+    uint32_t WindowObjectHandle(CKestrinWnd* obj);   // window subsystem: the object's window handle, 0 if none
+    // Storage of a variable: its first byte and its size in bytes (0 without storage).
+    static char* StorageStart(const VarRec* v);
+    static size_t StorageBytes(const VarRec* v);
+    // First WINDOW variable holding the event window (constant 72); data is left at that element.
+    VarRec* FindEventWindow(VarRec* chain, bool fallback);
+    std::vector<KStream*> streamList;         // stream objects made by OpenStreamSlot that are still open
+private:
+    int SelectElement(VarRec* v, char* indexText);
+    int IndexValue(const char* from, const char* to, int64_t* out);
+    VarRec* RunAsFunction(char* text);
+    void ReleaseResources(VarRec* r);
+    int StoreValue(VarRec* t, char* dest, int limit, StmtRec* s, int arg);
+    int StoreFromVariable(VarRec* t, char* dest, int limit, VarRec* src);
+    int BuildInstances(VarRec* v, TypeDef* type);
+    int DeclareMembers(VarRec* header, TypeDef* type);
+    int DefineNames(StmtRec* s, VarRec* chain);
+    VarRec* CreateTyped(char* name, const char* typeText, VarRec* chain, bool* known);
+public:
+
+    // Helpers of io
+    void OpenConsole();                                 // CmdOpenConsole's work
+    void WriteConsoleText(const char* text, size_t len); // console, or the redirected handle
+    // The paths of a multiple-selection file buffer, each followed by "|", whole
+    // paths only, into dest (destSize bytes with the NUL); returns the length.
+    static size_t JoinDialogPaths(const char* files, size_t filesSize, char* dest, size_t destSize);
+
     // ---- state ----
     std::string programDirectory;
     uint32_t constants[CONSTANT_COUNT];

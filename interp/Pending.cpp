@@ -14,11 +14,6 @@ StmtRec* Kestrin::CmdReturn(StmtRec* s) { return s; }
 StmtRec* Kestrin::DeclareExternal(StmtRec* s) { return s; }
 StmtRec* Kestrin::CmdCallExternal(StmtRec* s) { return s; }
 StmtRec* Kestrin::CmdFreeLibrary(StmtRec* s) { return s; }
-// interp/Printing.cpp
-StmtRec* Kestrin::CmdFileDialog(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdGetKey(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdInput(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdPrint(StmtRec* s) { return s; }
 // values/Assign.cpp
 StmtRec* Kestrin::CmdAssign(StmtRec* s) { return s; }
 // values/Declarations.cpp
@@ -48,12 +43,6 @@ StmtRec* Kestrin::CmdSelect(StmtRec* s) { return s; }
 StmtRec* Kestrin::CmdUntil(StmtRec* s) { return s; }
 StmtRec* Kestrin::CmdWaitUntil(StmtRec* s) { return s; }
 StmtRec* Kestrin::CmdWhile(StmtRec* s) { return s; }
-// builtins/Console.cpp
-StmtRec* Kestrin::CmdClearConsole(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdCloseConsole(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdConsoleColor(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdLocate(StmtRec* s) { return s; }
-StmtRec* Kestrin::CmdOpenConsole(StmtRec* s) { return s; }
 // builtins/Strings.cpp
 StmtRec* Kestrin::CmdCharCode(StmtRec* s) { return s; }
 StmtRec* Kestrin::CmdCharFromCode(StmtRec* s) { return s; }

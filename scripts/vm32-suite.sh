@@ -9,6 +9,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 vm32=${VM32:-$root/../shared/vm32/vm32}
 [ -x "$vm32" ] || { echo "vm32-suite: $vm32 not found (set VM32)" >&2; exit 2; }
+# vm32 checks the guest's wine through its absolute symlink /etc/alternatives/wine,
+# which resolves on this host: the host needs Debian's "wine" package (no i386).
+if [ ! -e /etc/alternatives/wine ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wine >/dev/null
+fi
 cd "$root"
 cmake --preset x86 >/dev/null
 cmake --build --preset x86 >/dev/null
