@@ -1,13 +1,12 @@
 // Construction, Init, the run loop, the error report and the release of all state.
 #include "interp/Kestrin.h"
+#include "gui/windows/KestrinWnd.h"
 #include <windows.h>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 namespace {
-const int MAX_NESTING = 2500;   // nested statement loops before error 34
-
 LRESULT CALLBACK PlainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     return DefWindowProcA(hwnd, msg, wp, lp);
@@ -21,7 +20,7 @@ Kestrin::Kestrin()
       outputBuffer(nullptr), programImage(nullptr), lineNumbers(nullptr), lineCount(0),
       currentLine(0), lineTable(nullptr), errorCode(0), mainStmt(nullptr), nestedStmt(nullptr),
       stack(nullptr), stackTop(0), outputWindow(nullptr), stdinSlot(0), stdoutSlot(0),
-      nestingDepth(0)
+      nestingDepth(0), statementBudget(0), statementsRun(0)
 {
     BuildConstantTable();
     BuildCommandTable();
@@ -200,14 +199,20 @@ int Kestrin::RunLines(StmtRec* s, bool stopAtReturn)
     ++nestingDepth;
     int returned = 0;
     while (currentLine < lineCount) {
+        if (statementBudget && ++statementsRun > statementBudget) {
+            errorCode = BUDGET_ERROR;
+            break;
+        }
         char* line = lineTable[currentLine];
         bool isReturn = false;
         bool stop = false;
         if (line[0]) {
             if (ParseLine(s, line) == 0) {
                 errorCode = 0;
-                isReturn = s->command == 45;
                 stop = Execute(s) == nullptr;
+                // Read after the handler: a single-line conditional parses its
+                // branch (possibly a return) into the same record.
+                isReturn = s->command == 45;
             }
         }
         ++currentLine;
@@ -260,6 +265,8 @@ std::string Kestrin::ErrorText()
 void Kestrin::ReportError()
 {
     if (!errorCode) return;
+    for (CKestrinWnd* w : windowList)
+        if (w) w->DestroyWindow();
     FreeConsole();
     MessageBoxA(nullptr, ErrorText().c_str(), "Error", MB_ICONHAND);
 }

@@ -19,6 +19,8 @@ const int STACK_SLOTS = 4096;
 const int RESULT_STRING_SIZE = 65535;   // SYSTEM_STRING0 holds 65535 characters and NUL
 const int CONST_EVENT_WINDOW = 72;
 const int CONST_IO_STATUS = 70;
+const int MAX_NESTING = 5000;   // nested statement loops and evaluations before error 34
+const uint8_t BUDGET_ERROR = 250;   // the statement budget ran out (never set by the language)
 
 class Kestrin {
 public:
@@ -261,6 +263,7 @@ private:
     void FileDirection(FILE* fp, int op);
     void FileForget(FILE* fp);
     void FileCloseSlot(VarRec* v);
+    void FileImage(VarRec* v, char** start, size_t* len, VarRec** header);
     int64_t FileWriteImage(FILE* fp, VarRec* v);
     int64_t FileReadImage(FILE* fp, VarRec* v);
     int FileReadText(FILE* fp, VarRec* v);
@@ -292,18 +295,83 @@ private:
     void ReleaseResources(VarRec* r);
     int StoreValue(VarRec* t, char* dest, int limit, StmtRec* s, int arg);
     int StoreFromVariable(VarRec* t, char* dest, int limit, VarRec* src);
-    int BuildInstances(VarRec* v, TypeDef* type);
-    int DeclareMembers(VarRec* header, TypeDef* type);
-    int DefineNames(StmtRec* s, VarRec* chain);
-    VarRec* CreateTyped(char* name, const char* typeText, VarRec* chain, bool* known);
+    int BuildInstances(VarRec* v, TypeDef* type, int depth);
+    int DeclareMembers(VarRec* header, TypeDef* type, StmtRec* rec, int depth);
+    int DefineNames(StmtRec* s, VarRec* chain, int depth);
 public:
 
     // Helpers of io
     void OpenConsole();                                 // CmdOpenConsole's work
     void WriteConsoleText(const char* text, size_t len); // console, or the redirected handle
+    // Defined by the window subsystem: draws the text with TextOut at the window's
+    // current position inside AcquireDrawContext / ReleaseDrawContext(context, 1).
+    void DrawOutputText(CKestrinWnd* w, const char* text, size_t len);
     // The paths of a multiple-selection file buffer, each followed by "|", whole
     // paths only, into dest (destSize bytes with the NUL); returns the length.
     static size_t JoinDialogPaths(const char* files, size_t filesSize, char* dest, size_t destSize);
+
+    // ---- Helpers of flow (labels, jumps, subroutines, block statements) ----
+private:
+    // Builds a subroutine's or external function's parameter list from "a:INT, s:STRING";
+    // *count (optional) receives the number of parameters. 0 with the error code set on failure.
+    int BuildParameterList(VarRec* label, const char* paramText, int* count = nullptr);
+    VarRec* ResolveLabel(const char* target);          // jump or call target (errors 12, 14)
+    VarRec* CreateCallParameters(VarRec* label);        // fresh parameters of one call
+    int BindParameter(VarRec* p, ValueRec* v);
+    int GiveEmptyStorage(VarRec* p);                   // a parameter left without an argument
+    void ReleaseCallScope(VarRec* header, VarRec* chain);
+    void UnwindJumpFrames(uint32_t target);            // block frames a jump leaves
+    int LineCommand(uint32_t line) const;              // command number of a line, -1 if none
+    bool LineHasThen(uint32_t line) const;
+    uint32_t MatchForward(uint32_t from, int open, int close) const;
+    uint32_t MatchBackward(uint32_t from, int open, int close) const;
+    bool PushFrame(uint32_t value, uint32_t marker);   // error 34 when the stack is full
+    bool PopFrame(uint32_t marker, uint32_t* value);   // removes the top frame; true if it had the marker
+public:
+
+    // ---- Helpers of libcalls (interp/LibraryCalls.cpp) ----
+private:
+    struct ExternalCall;   // argument slots and structure copies of one library call
+    int PassExternalArgument(ExternalCall& call, const ValueRec* v, const VarRec* decl);
+    int PassStructure(ExternalCall& call, const ValueRec* v);
+    // Copies the members of an instance into (or, with restore, back from) a flat block.
+    int StructLayout(VarRec* header, int packing, char* members, size_t size, bool restore);
+    void StoreExternalResult(StmtRec* s, int returnType, uint64_t value, float f, double d);
+    int DeclarationText(StmtRec* s, int index, char* out, size_t size);
+public:
+
+    // ---- Helpers of sysmem (builtins/Memory.cpp, builtins/System.cpp, builtins/RawPrinter.cpp) ----
+private:
+    friend struct SysmemProbe;   // unit tests reach the helpers below
+    // Blocks made by CmdAllocMem and CmdLoadResource, and print jobs opened by
+    // CmdOpenPrinter. Numbers the program hands back are only ever treated as a
+    // block or a printer when they are found here.
+    struct SysmemTables {
+        struct Block {
+            uint32_t slot;
+            size_t size;       // bytes allocated
+        };
+        std::vector<Block> blocks;
+        std::vector<void*> printers;   // spooler handles with a document and a page started
+        uint32_t soundBlock = 0;       // block last given to PlaySound
+        SysmemTables() = default;
+        SysmemTables(const SysmemTables&) = delete;
+        SysmemTables& operator=(const SysmemTables&) = delete;
+        ~SysmemTables();               // stops that sound, ends open jobs, frees the blocks
+    };
+    SysmemTables sysmem;
+    SysmemTables::Block* KnownBlock(uint32_t slot);
+    uint32_t NewBlock(size_t size, const void* from, size_t copy);   // 0 when it cannot be made
+    void FreeBlock(uint32_t slot);
+    ValueRec* FetchMemory(ValueRec* v, StmtRec* s, int index);
+    StmtRec* TransferRecord(StmtRec* s, bool write);
+    int DeleteRecord(VarRec* r, VarRec* holder);   // holder: the POINTER that named r, or null
+    void* KnownPrinter(uint32_t handle);
+    int BuildPrinterText(StmtRec* s, std::string* out);
+    StmtRec* SysStringResult(StmtRec* s, const char* text, size_t limit);
+    StmtRec* SysIntResult(StmtRec* s, int32_t value);
+    void* OwnerWindow(uint32_t handle);            // window handle of a known window object
+public:
 
     // ---- state ----
     std::string programDirectory;
@@ -351,6 +419,11 @@ public:
 
     // Depth of nested statement loops (calls, commands run by the evaluator).
     int nestingDepth;
+
+    // Statements a run may execute before it stops with BUDGET_ERROR; 0 = no limit.
+    // Only test drivers set it.
+    uint64_t statementBudget;
+    uint64_t statementsRun;
 
 private:
     void BuildCommandTable();

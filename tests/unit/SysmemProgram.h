@@ -1,0 +1,115 @@
+// A program run in-process for the sysmem unit tests; the interpreter keeps its
+// variables for inspection until the object goes.
+#pragma once
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include "interp/Kestrin.h"
+#include "startup/ProgramImage.h"
+#include "tools/kbind/SourceNotation.h"
+
+namespace sysmemtest {
+
+struct QuietKestrin : Kestrin {
+    void ReportError() override {}
+};
+
+struct Program {
+    std::unique_ptr<QuietKestrin> k{new QuietKestrin};
+    char* image = nullptr;
+    unsigned line = 0;   // source line of the error, 0 without one
+
+    explicit Program(const std::string& source)
+    {
+        std::string img, err;
+        EXPECT_TRUE(SourceToImage(source, img, err)) << err;
+        image = ProgramImage::CopyPlain(img.data(), img.size());
+        ProgramImage::RunInterpreter(*k, image);
+        if (k->errorCode) {
+            std::string text = k->ErrorText();
+            const char* at = strstr(text.c_str(), "Line number: ");
+            if (at) line = (unsigned)atoi(at + 13);
+        }
+    }
+    ~Program()
+    {
+        k.reset();
+        free(image);
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    int code() const { return k->errorCode; }
+    VarRec* Find(const char* name)
+    {
+        char buf[64];
+        snprintf(buf, sizeof buf, "%s", name);
+        uint8_t saved = k->errorCode;
+        VarRec* r = k->LookupVariable(buf, nullptr, false);
+        k->errorCode = saved;
+        return r;
+    }
+    // The value of a number variable, truncated to an int.
+    int32_t Int(const char* name)
+    {
+        VarRec* r = Find(name);
+        EXPECT_TRUE(r && r->data) << name;
+        if (!r || !r->data) return 0;
+        if (r->type == T_FLOAT) {
+            float f;
+            memcpy(&f, r->data, 4);
+            return (int32_t)f;
+        }
+        if (r->type == T_DOUBLE) {
+            double d;
+            memcpy(&d, r->data, 8);
+            return (int32_t)d;
+        }
+        int32_t v = 0;
+        memcpy(&v, r->data, 4);
+        return v;
+    }
+    double Number(const char* name)
+    {
+        VarRec* r = Find(name);
+        EXPECT_TRUE(r && r->data) << name;
+        if (!r || !r->data) return 0;
+        if (r->type == T_FLOAT) {
+            float f;
+            memcpy(&f, r->data, 4);
+            return f;
+        }
+        if (r->type == T_DOUBLE) {
+            double d;
+            memcpy(&d, r->data, 8);
+            return d;
+        }
+        return Int(name);
+    }
+    std::string Text(const char* name)
+    {
+        VarRec* r = Find(name);
+        EXPECT_TRUE(r && r->data) << name;
+        return r && r->data ? std::string(r->data) : std::string();
+    }
+};
+
+struct ErrorCase {
+    const char* what;
+    const char* source;
+    int code;
+    unsigned line;
+};
+
+inline void ExpectErrors(const ErrorCase* cases, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        Program p(cases[i].source);
+        EXPECT_EQ(p.code(), cases[i].code) << cases[i].what;
+        EXPECT_EQ(p.line, cases[i].line) << cases[i].what;
+    }
+}
+
+}
