@@ -132,6 +132,19 @@ void DyingSet(VarRec* r, std::vector<VarRec*>* out, std::unordered_set<VarRec*>*
     }
 }
 
+// Records the block size of a MEMORY element in its variable and in every other
+// record that shares the element (a parameter and the caller's variable).
+void SetRecordedSize(Kestrin& k, VarRec* v, const char* elem, int size)
+{
+    v->packing = size;
+    RecordWalk walk;
+    walk.Chain(&k.stdoutRec);
+    for (VarRec* c : k.scopeStack) walk.Chain(c);
+    walk.Expand();
+    for (VarRec* x : walk.all)
+        if (x->type == T_MEMORY && x->data == elem) x->packing = size;
+}
+
 struct Span {
     const char* from;
     const char* to;
@@ -241,13 +254,13 @@ StmtRec* Kestrin::CmdAllocMem(StmtRec* s)
         if (errorCode) return nullptr;
         if (!b) {
             Write32(m.elem, 0);
-            m.var->packing = 0;
+            SetRecordedSize(*this, m.var, m.elem, 0);
         }
         return SysIntResult(s, -1);
     }
     if (b) FreeBlock(old);
     Write32(m.elem, slot);
-    m.var->packing = (int)bytes;
+    SetRecordedSize(*this, m.var, m.elem, (int)bytes);
     return SysIntResult(s, (int32_t)bytes);
 }
 
@@ -259,7 +272,7 @@ StmtRec* Kestrin::CmdFreeMem(StmtRec* s)
     // Only blocks of ours are freed; any other address is simply forgotten.
     FreeBlock(Read32(m.elem));
     Write32(m.elem, 0);
-    m.var->packing = 0;
+    SetRecordedSize(*this, m.var, m.elem, 0);
     return s;
 }
 
@@ -427,7 +440,7 @@ StmtRec* Kestrin::CmdLoadResource(StmtRec* s)
         }
         FreeBlock(Read32(v->data));
         Write32(v->data, slot);
-        v->packing = (int)size;
+        SetRecordedSize(*this, v, v->data, (int)size);
         stored = 1;
         break;
     }
@@ -439,9 +452,9 @@ StmtRec* Kestrin::CmdLoadResource(StmtRec* s)
 
 // ---- variables and pointers ----------------------------------------------------------
 
-// Deletes r as algorithm of variable deletion: refuses what must stay, clears the
-// pointers that target what goes, unlinks r from its chain and releases it like
-// the end of its scope would. holder, when given, is the POINTER whose target r is.
+// Deletes a variable record: refuses what must stay, clears the pointers that
+// target what goes, unlinks r from its chain and releases it as the end of its
+// scope would. holder, when given, is the POINTER whose target r is.
 int Kestrin::DeleteRecord(VarRec* r, VarRec* holder)
 {
     // Parameters and scope headers belong to the call that made them; a label

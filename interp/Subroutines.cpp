@@ -35,6 +35,14 @@ bool IsIntegerSource(int type)
 
 void Store(char* dest, const void* value, size_t n) { memcpy(dest, value, n); }
 
+// Frees storage the parameter owns before it takes someone else's.
+void DropOwnStorage(VarRec* p)
+{
+    if (!p->borrowed) free(p->indexed ? p->base : p->data);
+    p->data = p->base = nullptr;
+    p->borrowed = 1;
+}
+
 }
 
 // ---- targets ------------------------------------------------------------------------
@@ -273,14 +281,6 @@ VarRec* Kestrin::CreateCallParameters(VarRec* label)
     return header;
 }
 
-// Frees storage the parameter owns before it takes someone else's.
-static void DropOwnStorage(VarRec* p)
-{
-    if (!p->borrowed) free(p->indexed ? p->base : p->data);
-    p->data = p->base = nullptr;
-    p->borrowed = 1;
-}
-
 int Kestrin::BindParameter(VarRec* p, ValueRec* v)
 {
     VarRec* a = v->var;
@@ -435,7 +435,8 @@ int Kestrin::BindParameter(VarRec* p, ValueRec* v)
 
 // A parameter that the call gives no argument: one zeroed element of its own
 // (an empty plain string for strings, a null handle for files, windows, pointers
-// and structures), so that using it reads a defined empty value.
+// and structures), so that using it reads a defined empty value. Without the
+// frame flag, a file or window the subroutine puts there is released with it.
 int Kestrin::GiveEmptyStorage(VarRec* p)
 {
     if (StorageStart(p)) return 1;
@@ -453,6 +454,7 @@ int Kestrin::GiveEmptyStorage(VarRec* p)
     }
     p->data = block;
     p->borrowed = 0;
+    p->frame = 0;
     p->dims[1] = p->dims[2] = 0;
     if (p->type == T_STRING || p->type == T_ISTRING) {
         p->type = T_STRING;

@@ -6,7 +6,7 @@
 //         [--budget STATEMENTS] [--timeout SECONDS] [--max-growth-kb KB]
 //
 // Image i of seed S is always the same, so a failure is replayed with
-// --seed S --first i --count 1. Failing images are written to OUT as
+// --seed S --first i --count 1, or from its saved image with --replay FILE. Failing images are written to OUT as
 // crash-S-i.img (plain image) and crash-S-i.kbs (source notation).
 #include <windows.h>
 #include <psapi.h>
@@ -218,8 +218,9 @@ std::string Nested(Rng& r)
 
 std::string Mutate(Rng& r, std::string img)
 {
+    const size_t MaxImage = 256 * 1024;   // keeps repeated duplication from growing without end
     unsigned steps = 1 + r.Below(8);
-    for (unsigned k = 0; k < steps && !img.empty(); ++k) {
+    for (unsigned k = 0; k < steps && !img.empty() && img.size() < MaxImage; ++k) {
         size_t pos = r.Below((unsigned)img.size());
         switch (r.Below(9)) {
         case 0: img[pos] = (char)(img[pos] ^ (1 << r.Below(8))); break;
@@ -231,7 +232,7 @@ std::string Mutate(Rng& r, std::string img)
             size_t b = img.find('\n', pos);
             b = b == std::string::npos ? img.size() : b + 1;
             std::string line = img.substr(a, b - a);
-            for (unsigned n = r.Below(r.Chance(80) ? 3 : 200); n; --n) img.insert(a, line);
+            for (unsigned n = r.Below(r.Chance(80) ? 3 : 200); n && img.size() < MaxImage; --n) img.insert(a, line);
             break;
         }
         case 4: img.insert(pos, Token(r.Below(512))); break;
@@ -254,6 +255,7 @@ struct Driver {
     DWORD timeoutMs = 20000;
     uint64_t maxGrowthKb = 16384;
     std::string outDir = ".";
+    std::string replay;   // run this plain image file once instead of generating
     std::vector<std::string> corpus;
 
     // what the exception handler and the watchdog report
@@ -283,25 +285,24 @@ struct Driver {
         return Mutate(r, RandomProgram(r));
     }
 
+    static void WriteWhole(const std::string& path, const std::string& data)
+    {
+        // Win32 calls only: this also runs from the watchdog while the run is stuck.
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return;
+        DWORD w;
+        WriteFile(h, data.data(), (DWORD)data.size(), &w, nullptr);
+        CloseHandle(h);
+    }
+
     void SaveFailure(const char* what)
     {
         char stem[MAX_PATH];
         snprintf(stem, sizeof stem, "%s\\crash-%llu-%lld", outDir.c_str(), (unsigned long long)seed, (long long)current);
-        std::string path = std::string(stem) + ".img";
-        FILE* f = fopen(path.c_str(), "wb");
-        if (f) {
-            fwrite(image.data(), 1, image.size(), f);
-            fclose(f);
-        }
-        path = std::string(stem) + ".kbs";
-        f = fopen(path.c_str(), "wb");
-        if (f) {
-            std::string src = ImageToSource(image + '\0');
-            fwrite(src.data(), 1, src.size(), f);
-            fclose(f);
-        }
-        Say("FAIL %s at image %lld of seed %llu; saved as %s.img\n", what, (long long)current,
-            (unsigned long long)seed, stem);
+        Say("FAIL %s at image %lld of seed %llu (%zu bytes); saved as %s.img\n", what, (long long)current,
+            (unsigned long long)seed, image.size(), stem);
+        WriteWhole(std::string(stem) + ".img", image);
+        WriteWhole(std::string(stem) + ".kbs", ImageToSource(image + '\0'));
     }
 
     static size_t PrivateKb()
@@ -420,10 +421,23 @@ int main(int argc, char** argv)
         else if (a == "--max-growth-kb") d.maxGrowthKb = strtoull(v, nullptr, 10);
         else if (a == "--corpus") corpusDir = v;
         else if (a == "--out") d.outDir = v;
+        else if (a == "--replay") d.replay = v;
         else {
             fprintf(stderr, "kfuzz: unknown option %s\n", a.c_str());
             return 2;
         }
+    }
+    if (!d.replay.empty()) {
+        FILE* f = fopen(d.replay.c_str(), "rb");
+        if (!f) {
+            fprintf(stderr, "kfuzz: cannot read %s\n", d.replay.c_str());
+            return 2;
+        }
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0) d.image.append(buf, n);
+        fclose(f);
+        d.count = 1;
     }
     if (!d.count && d.seconds <= 0) {
         fprintf(stderr, "usage: kfuzz --seed S (--count N | --seconds T) [--first I] [--corpus DIR] [--out DIR]\n"
@@ -459,7 +473,7 @@ int main(int argc, char** argv)
         if (d.count && done >= d.count) break;
         if (d.seconds > 0 && (GetTickCount() - start) / 1000.0 >= d.seconds) break;
         d.current = (LONG64)i;
-        d.image = d.ImageFor(i);
+        if (d.replay.empty()) d.image = d.ImageFor(i);
         d.RunOne(codes);
         ++done;
         d.finished = (LONG64)done;

@@ -102,6 +102,8 @@ TEST(FlowErrors, StopWithTheirCodeAndLine)
          "{Declare} s(a[]:INT)\ns 5\n{End}\nsub s\n{Return}\n", 14, 2},
         {"int variable for an array",
          "{Declare} s(a[]:INT)\nx = 1\ns x\n{End}\nsub s\n{Return}\n", 14, 3},
+        {"unbound array parameter has one element",
+         "{Declare} s(a[]:INT)\ns\n{End}\nsub s\na[1] = 5\n{Return}\n", 7, 5},
         {"number for a file",
          "{Declare} s(f:FILE)\ns 0\n{End}\nsub s\n{Return}\n", 14, 2},
         {"runaway recursion through assignments",

@@ -83,6 +83,28 @@ TEST(SysmemMemory, FreedOrEmptyBlockMakesTransfersDoNothing)
     EXPECT_EQ(slot, 0u);
 }
 
+TEST(SysmemMemory, BlockMadeThroughAParameterIsTheCallersWithItsSize)
+{
+    Program p(
+        "{Declare} make(q:MEMORY, n:INT)\n"
+        "{Define} m:MEMORY\n"
+        "{Define} i:INT\n"
+        "a = {AllocMem}(m, 100, 1)\n"
+        "make m, 8\n"
+        "s = {SizeOf}(m)\n"
+        "i = 5\n"
+        "{WriteMem} m, 2, i\n"
+        "{WriteMem} m, 3, i\n"
+        "{End}\n"
+        "sub make\n"
+        "r = {AllocMem}(q, n, 1)\n"
+        "{Return}\n");
+    EXPECT_EQ(p.code(), 7);   // record 3 of 4 bytes is beyond the 8 bytes now held
+    EXPECT_EQ(p.line, 9u);
+    EXPECT_EQ(p.Int("s"), 8);
+    EXPECT_EQ(SysmemProbe::BlockCount(*p.k), 1u);
+}
+
 TEST(SysmemMemory, StructureRecordsRoundTripAndStringsStayTerminated)
 {
     Program p(
