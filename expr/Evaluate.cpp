@@ -5,10 +5,12 @@
 // is overwritten by two-byte slot references (marker, slot number). Commands and SUBs
 // used as functions run on a statement record of their own.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,10 +30,7 @@ const uint8_t K_STRING = 0, K_NUMBER = 14, K_NAME = 23;
 // Folded two-character operators.
 const uint8_t OP_LE = 14, OP_GE = 15, OP_NE = 9, OP_XOR = 16;
 
-inline bool IsBlank(uint8_t c) { return c == ' ' || c == '\t'; }
 inline bool IsSpace(uint8_t c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-inline bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 inline bool IsMarker(uint8_t c) { return c >= M_NUMBER && c <= M_EMPTY; }
 inline bool IsControl(uint8_t c) { return c < 32 || c == 127; }
 inline bool IsPunct(uint8_t c)
@@ -39,7 +38,7 @@ inline bool IsPunct(uint8_t c)
     return (c >= 33 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 96) || (c >= 123 && c <= 126);
 }
 inline uint8_t Upper(uint8_t c) { return (c >= 'a' && c <= 'z') ? (uint8_t)(c - 32) : c; }
-inline bool EndsIdentifier(uint8_t c) { return IsMarker(c) || (c && strchr("+-*/&|^=~<>,%", c)); }
+inline bool EndsIdentifier(uint8_t c) { return IsMarker(c) || charclass::Has((char)c, charclass::ENDS_NAME); }
 
 int Precedence(uint8_t op)
 {
@@ -100,11 +99,29 @@ struct Operand {
     std::string text;
 };
 
+}
+
+namespace kexpr {
+
+// The state of one evaluation. Interpreters keep one per nesting level and reuse
+// it, so its string slots keep their storage between evaluations.
 class Evaluator {
 public:
     explicit Evaluator(Kestrin& k) : k(k) {}
     ~Evaluator() { k.FreeStatementRecord(rec); }
     double Run(const char* text);
+    void Reset()
+    {
+        numCount = strCount = operandCount = operatorCount = entryCount = 0;
+        lastMarker = lastSlot = 0;
+        isString = false;
+    }
+    void Done()
+    {
+        k.FreeStatementRecord(rec);
+        rec = nullptr;
+        longArgs.clear();
+    }
     bool IsString() const { return isString; }
 
 private:
@@ -850,18 +867,34 @@ double Kestrin::Evaluate(const char* text)
         return 0.0;
     }
     ++nestingDepth;
-    double v;
-    {
-        Evaluator ev(*this);
-        v = ev.Run(text);
-        stringResult = ev.IsString() ? 1 : 0;
+    if (evaluatorDepth == evaluators.size()) {
+        kexpr::Evaluator* fresh = new (std::nothrow) kexpr::Evaluator(*this);
+        if (!fresh) {
+            --nestingDepth;
+            errorCode = 2;
+            return 0.0;
+        }
+        evaluators.push_back(fresh);
     }
+    kexpr::Evaluator& ev = *evaluators[evaluatorDepth++];
+    ev.Reset();
+    double v = ev.Run(text);
+    stringResult = ev.IsString() ? 1 : 0;
+    ev.Done();
+    --evaluatorDepth;
     --nestingDepth;
     if (errorCode) {
         stringResult = 0;
         return 0.0;
     }
     return v;
+}
+
+void Kestrin::ReleaseEvaluators()
+{
+    for (kexpr::Evaluator* ev : evaluators) delete ev;
+    evaluators.clear();
+    evaluatorDepth = 0;
 }
 
 StmtRec* Kestrin::CmdSetConstant(StmtRec* s)

@@ -20,7 +20,7 @@ Kestrin::Kestrin()
       outputBuffer(nullptr), programImage(nullptr), lineNumbers(nullptr), lineCount(0),
       currentLine(0), lineTable(nullptr), errorCode(0), mainStmt(nullptr), nestedStmt(nullptr),
       stack(nullptr), stackTop(0), outputWindow(nullptr), stdinSlot(0), stdoutSlot(0),
-      nestingDepth(0), statementBudget(0), statementsRun(0)
+      nestingDepth(0), statementBudget(0), statementsRun(0), evaluatorDepth(0)
 {
     BuildConstantTable();
     BuildCommandTable();
@@ -67,6 +67,8 @@ void Kestrin::LinkBuiltins()
 Kestrin::~Kestrin()
 {
     Cleanup();
+    ReleaseEvaluators();
+    ReleaseSpareRecords();
     windowList.clear();
     namedConstants.clear();
     scopeStack.clear();
@@ -81,15 +83,26 @@ bool Kestrin::SlotOf(const void* p, uint32_t* slot)
 
 StmtRec* Kestrin::NewStatementRecord(int n)
 {
-    if (n < 1 || n > MAX_ARGS) n = MAX_ARGS;
-    StmtRec* s = (StmtRec*)calloc(1, sizeof(StmtRec));
-    if (!s) return nullptr;
-    s->block = (char*)calloc((size_t)MAX_ARGS * ARG_TEXT_SIZE + 1 + 256, 1);  // + rewritten call line
-    if (!s->block) {
-        free(s);
-        return nullptr;
+    (void)n;   // every record has room for all 25 argument texts
+    StmtRec* s;
+    if (!spareRecords.empty()) {
+        // Reused records are reset as a fresh one would be, without clearing all texts.
+        s = spareRecords.back();
+        spareRecords.pop_back();
+        char* block = s->block;
+        memset(s, 0, sizeof *s);
+        s->block = block;
+        for (int i = 0; i < MAX_ARGS; ++i) block[ARG_TEXT_SIZE * i] = 0;
+    } else {
+        s = (StmtRec*)calloc(1, sizeof(StmtRec));
+        if (!s) return nullptr;
+        s->block = (char*)calloc((size_t)MAX_ARGS * ARG_TEXT_SIZE + 1 + 256, 1);  // + rewritten call line
+        if (!s->block) {
+            free(s);
+            return nullptr;
+        }
     }
-    for (int i = 0; i < n; ++i) s->args[i] = s->block + ARG_TEXT_SIZE * i;
+    for (int i = 0; i < MAX_ARGS; ++i) s->args[i] = s->block + ARG_TEXT_SIZE * i;
     s->resultType = NO_TYPE;
     return s;
 }
@@ -97,8 +110,21 @@ StmtRec* Kestrin::NewStatementRecord(int n)
 void Kestrin::FreeStatementRecord(StmtRec* s)
 {
     if (!s) return;
+    if (spareRecords.size() < MAX_SPARE_RECORDS) {
+        spareRecords.push_back(s);
+        return;
+    }
     free(s->block);
     free(s);
+}
+
+void Kestrin::ReleaseSpareRecords()
+{
+    for (StmtRec* s : spareRecords) {
+        free(s->block);
+        free(s);
+    }
+    spareRecords.clear();
 }
 
 int Kestrin::PushStack(uint32_t value)

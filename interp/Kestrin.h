@@ -8,6 +8,7 @@
 #include "values/Slots.h"
 
 class CKestrinWnd;
+namespace kexpr { class Evaluator; }
 
 class Kestrin;
 typedef StmtRec* (Kestrin::*CommandHandler)(StmtRec* s);
@@ -424,6 +425,16 @@ public:
     // Only test drivers set it.
     uint64_t statementBudget;
     uint64_t statementsRun;
+
+    // Released statement records kept for reuse (calls allocate one per call).
+    static const size_t MAX_SPARE_RECORDS = 64;
+    std::vector<StmtRec*> spareRecords;
+    void ReleaseSpareRecords();
+
+    // Evaluation states, one per nesting level of Evaluate, kept for reuse.
+    std::vector<kexpr::Evaluator*> evaluators;
+    size_t evaluatorDepth;
+    void ReleaseEvaluators();
 
 private:
     void BuildCommandTable();

@@ -1,17 +1,14 @@
 // The line parser: statement line -> statement record.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cstring>
 
 namespace {
 
-const char OperatorChars[] = "*+-<>|&=~^/(@%\xFE";
 const int CALL_LINE_SIZE = 255;   // rewritten implicit-call line, with its NUL
 
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline bool IsOperator(char c) { return c != 0 && strchr(OperatorChars, c) != nullptr; }
+inline bool IsSpace(char c) { return IsSpaceChar(c); }
+inline bool IsOperator(char c) { return IsOperatorChar(c); }
 
 const char* FindOperator(const char* p)
 {
@@ -148,7 +145,7 @@ int Kestrin::ParseCommandLine(StmtRec* s, char* line)
             if (arg == MAX_ARGS) break;
             len = 0;
             kind = KIND_NONE;
-        } else if (strchr("%&*+-/<=>@^|~", c) && !inq && brackets == 0) {
+        } else if (charclass::Has((char)c, charclass::ARG_OPERATOR) && !inq && brackets == 0) {
             kind = KIND_EXPRESSION;
         }
     }

@@ -3,16 +3,15 @@
 #include <cstdint>
 #include <cstring>
 #include <cmath>
+#include "values/CharClass.h"
 
 namespace kv {
 
-const char OperatorChars[] = "*+-<>|&=~^/(@%\xFE";
-
 inline unsigned char Lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? (unsigned char)(c + 32) : c; }
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-inline bool IsLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline bool IsOperator(char c) { return c != 0 && strchr(OperatorChars, c) != nullptr; }
+using ::IsBlank;
+using ::IsLetter;
+using ::IsDigit;
+inline bool IsOperator(char c) { return IsOperatorChar(c); }
 
 inline char* SkipBlanks(char* p)
 {

@@ -1,7 +1,7 @@
 10 DIM a(50, 50)
 20 t = 0
 30 r = 0
-40 WHILE r < 20
+40 WHILE r < 60
 50 i = 0
 60 WHILE i < 50
 70 j = 0

@@ -1,6 +1,6 @@
 10 DIM st(100)
 20 sp = 0
-30 n = 21
+30 n = 23
 40 GOSUB 100
 50 PRINT r
 60 END

@@ -2,7 +2,7 @@
 20 c1 = 0
 30 c2 = 0
 40 c3 = 0
-50 FOR i = 1 TO 100000
+50 FOR i = 1 TO 300000
 60 k = i MOD 5
 70 SELECT CASE k
 80 CASE 0
