@@ -693,17 +693,18 @@ bool Evaluator::ComputeGroup()
     return true;
 }
 
-// Precedence climbing: the value of a level lands in the operand where it starts;
-// on return i is the index of the last operand consumed.
-bool Evaluator::Parse(int level, int& i)
+// Precedence climbing: combines operand i with the operators of level minLevel and
+// above that follow it, each left-associative; the value lands in operand i. On
+// return i is the index of the last operand consumed.
+bool Evaluator::Parse(int minLevel, int& i)
 {
-    if (level > 5) return true;
     int left = i;
-    if (!Parse(level + 1, i)) return false;
-    while (i < operatorCount && Precedence(opers[i]) == level) {
+    while (i < operatorCount) {
         uint8_t op = opers[i];
+        int level = Precedence(op);
+        if (level == 0 || level < minLevel) break;
         int right = ++i;
-        if (!Parse(level + 1, i)) return false;
+        if (level < 5 && !Parse(level + 1, i)) return false;
         if (!Apply(op, operands[left], operands[right])) return false;
     }
     return true;

@@ -31,9 +31,10 @@ inline bool NameIs(const char* recName, const char* key, size_t len)
 VarRec* FindInChain(VarRec* r, const char* key, size_t len)
 {
     if (len == 0) return nullptr;
-    unsigned char first = Lower((unsigned char)key[0]);
+    // Folding bit 5 is a cheap pre-filter (exact for letters); NameIs decides.
+    unsigned char first = (unsigned char)(key[0] | 0x20);
     for (; r; r = r->next)
-        if (Lower((unsigned char)r->name[0]) == first && NameIs(r->name, key, len)) return r;
+        if ((unsigned char)(r->name[0] | 0x20) == first && NameIs(r->name, key, len)) return r;
     return nullptr;
 }
 
