@@ -26,6 +26,17 @@ size_t StorageFromData(const VarRec* v)
     return off >= total ? 0 : total - off;
 }
 
+// Reads one value of type T with the given scanf format; on success stores its
+// bytes at dst. Returns what fscanf returned.
+template <typename T>
+int ScanInto(FILE* fp, const char* format, char* dst)
+{
+    T x;
+    int got = fscanf(fp, format, &x);
+    if (got == 1) memcpy(dst, &x, sizeof x);
+    return got;
+}
+
 // The open stream a FILE or BFILE slot refers to: one of the interpreter's
 // standard streams or a stream it opened; null for 0 or any other number.
 FILE* StreamOf(Kestrin& k, uint32_t slot)
@@ -246,56 +257,15 @@ int Kestrin::FileReadText(FILE* fp, VarRec* v)
     }
     int got = 0;
     switch (v->type) {
-    case T_CHAR: {
-        unsigned char c;
-        got = fscanf(fp, "%c", &c);
-        if (got == 1) memcpy(v->data, &c, 1);
-        break;
-    }
-    case T_INT: {
-        int32_t x;
-        got = fscanf(fp, "%" SCNd32 " ", &x);
-        if (got == 1) memcpy(v->data, &x, 4);
-        break;
-    }
-    case T_UINT: {
-        uint32_t x;
-        got = fscanf(fp, "%" SCNu32 " ", &x);
-        if (got == 1) memcpy(v->data, &x, 4);
-        break;
-    }
-    case T_FLOAT: {
-        float x;
-        got = fscanf(fp, "%f ", &x);
-        if (got == 1) memcpy(v->data, &x, 4);
-        break;
-    }
-    case T_WORD: {
-        uint16_t x;
-        got = fscanf(fp, "%" SCNu16, &x);
-        if (got == 1) memcpy(v->data, &x, 2);
-        break;
-    }
-    case T_DOUBLE: {
-        double x;
-        got = fscanf(fp, "%lf", &x);
-        if (got == 1) memcpy(v->data, &x, 8);
-        break;
-    }
-    case T_INT64: {
-        int64_t x;
-        got = fscanf(fp, "%" SCNd64 " ", &x);
-        if (got == 1) memcpy(v->data, &x, 8);
-        break;
-    }
-    case T_UINT64: {
-        uint64_t x;
-        got = fscanf(fp, "%" SCNu64 " ", &x);
-        if (got == 1) memcpy(v->data, &x, 8);
-        break;
-    }
-    default:
-        break;
+    case T_CHAR: got = ScanInto<unsigned char>(fp, "%c", v->data); break;
+    case T_INT: got = ScanInto<int32_t>(fp, "%" SCNd32 " ", v->data); break;
+    case T_UINT: got = ScanInto<uint32_t>(fp, "%" SCNu32 " ", v->data); break;
+    case T_FLOAT: got = ScanInto<float>(fp, "%f ", v->data); break;
+    case T_WORD: got = ScanInto<uint16_t>(fp, "%" SCNu16, v->data); break;
+    case T_DOUBLE: got = ScanInto<double>(fp, "%lf", v->data); break;
+    case T_INT64: got = ScanInto<int64_t>(fp, "%" SCNd64 " ", v->data); break;
+    case T_UINT64: got = ScanInto<uint64_t>(fp, "%" SCNu64 " ", v->data); break;
+    default: break;
     }
     return got == 1 ? IO_OK : IO_NOTHING_READ;
 }
