@@ -1,5 +1,6 @@
 // Text and binary files: open, close, read, write, end test, position and records.
 #include "interp/Kestrin.h"
+#include "values/ElementBytes.h"
 #include <cctype>
 #include <cinttypes>
 #include <cstdlib>
@@ -14,17 +15,6 @@ const int32_t IO_OPEN_APPEND_FAILED = 207;
 const int32_t IO_NOTHING_READ = 999;
 
 inline bool IsFileType(int t) { return t == T_FILE || t == T_BFILE; }
-
-// Bytes of a variable's storage from its current element to the end.
-size_t StorageFromData(const VarRec* v)
-{
-    if (!v || !v->data) return 0;
-    const char* start = Kestrin::StorageStart(v);
-    size_t total = Kestrin::StorageBytes(v);
-    if (!start || v->data < start) return 0;
-    size_t off = (size_t)(v->data - start);
-    return off >= total ? 0 : total - off;
-}
 
 // Reads one value of type T with the given scanf format; on success stores its
 // bytes at dst. Returns what fscanf returned.
@@ -91,7 +81,7 @@ void Kestrin::FileImage(VarRec* v, char** start, size_t* len, VarRec** header)
     *header = nullptr;
     if (!v || !v->data) return;
     if (v->type == T_USER_0 || v->type == T_MEMORY) {
-        if (StorageFromData(v) < sizeof(uint32_t)) return;
+        if (BytesFromElement(v) < sizeof(uint32_t)) return;
         uint32_t slot;
         memcpy(&slot, v->data, sizeof slot);
         if (v->type == T_USER_0) {
@@ -110,7 +100,7 @@ void Kestrin::FileImage(VarRec* v, char** start, size_t* len, VarRec** header)
         return;
     }
     *start = v->data;
-    *len = StorageFromData(v);
+    *len = BytesFromElement(v);
 }
 
 VarRec* Kestrin::FileLookup(StmtRec* s, int index)
@@ -157,7 +147,7 @@ void Kestrin::FileForget(FILE* fp)
 
 void Kestrin::FileCloseSlot(VarRec* v)
 {
-    if (StorageFromData(v) < sizeof(uint32_t)) return;
+    if (BytesFromElement(v) < sizeof(uint32_t)) return;
     uint32_t slot;
     memcpy(&slot, v->data, sizeof slot);
     if (!slot) return;
@@ -213,7 +203,7 @@ int64_t Kestrin::FileReadImage(FILE* fp, VarRec* v)
 // read, -1 with the error code set.
 int Kestrin::FileReadText(FILE* fp, VarRec* v)
 {
-    size_t room = StorageFromData(v);
+    size_t room = BytesFromElement(v);
     if (v->type == T_STRING) {
         if (v->capacity > 0 && (size_t)v->capacity < room) room = (size_t)v->capacity;
         if (room == 0) {
@@ -296,7 +286,7 @@ StmtRec* Kestrin::CmdOpenFile(StmtRec* s)
     ValueRec f;
     if (!FetchArgument(&f, s, 0, WANT_ANY)) return nullptr;
     VarRec* var = f.var;
-    if (!var || !IsFileType(var->type) || StorageFromData(var) < sizeof(uint32_t)) {
+    if (!var || !IsFileType(var->type) || BytesFromElement(var) < sizeof(uint32_t)) {
         errorCode = 14;
         return nullptr;
     }

@@ -1,6 +1,7 @@
 // Memory blocks, resources of the executable, and the deletion of variables and
 // of what pointers point at.
 #include "interp/Kestrin.h"
+#include "values/ElementBytes.h"
 #include <windows.h>
 #include <mmsystem.h>
 #include <winspool.h>
@@ -27,19 +28,10 @@ inline char* SkipBlanks(char* p)
     return p;
 }
 
-// Bytes of v's storage from its current element to the end (0 outside it).
-size_t BytesFromData(const VarRec* v)
-{
-    char* start = Kestrin::StorageStart(v);
-    size_t bytes = Kestrin::StorageBytes(v);
-    if (!start || !v->data || v->data < start || v->data >= start + bytes) return 0;
-    return (size_t)(start + bytes - v->data);
-}
-
 // Structure instance held by the current element of a USER_0 variable.
 VarRec* InstanceAt(const VarRec* v)
 {
-    if (!v->data || BytesFromData(v) < 4) return nullptr;
+    if (!v->data || BytesFromElement(v) < 4) return nullptr;
     return (VarRec*)SlotToPtr(Read32(v->data));
 }
 
@@ -210,7 +202,7 @@ void Kestrin::FreeBlock(uint32_t slot)
 ValueRec* Kestrin::FetchMemory(ValueRec* v, StmtRec* s, int index)
 {
     if (!FetchArgument(v, s, index, T_MEMORY)) return nullptr;
-    if (!v->var || !v->elem || BytesFromData(v->var) < 4) {
+    if (!v->var || !v->elem || BytesFromElement(v->var) < 4) {
         errorCode = 14;
         return nullptr;
     }
@@ -323,7 +315,7 @@ StmtRec* Kestrin::TransferRecord(StmtRec* s, bool write)
         header = InstanceAt(v);
         size = header ? StructSize(header) : 0;
     } else {
-        size = (int64_t)BytesFromData(v);
+        size = (int64_t)BytesFromElement(v);
     }
     int64_t recorded = m.var->packing > 0 ? m.var->packing : 0;
     int64_t bound = write ? (int64_t)b->size : recorded;
@@ -410,7 +402,7 @@ StmtRec* Kestrin::CmdLoadResource(StmtRec* s)
         return nullptr;
     }
     int stored = 0;
-    size_t room = BytesFromData(v);
+    size_t room = BytesFromElement(v);
     switch (v->type) {
     case T_STRING: {
         if (!v->data || room == 0 || v->capacity < 1) break;
@@ -516,7 +508,7 @@ int Kestrin::DeleteRecord(VarRec* r, VarRec* holder)
     }
     if (holder && !dyingSet.count(holder)) {
         holder->target = nullptr;
-        if (holder->data && BytesFromData(holder) >= 4) Write32(holder->data, 0);
+        if (holder->data && BytesFromElement(holder) >= 4) Write32(holder->data, 0);
     }
 
     if (walk.chained.count(r)) {

@@ -2,6 +2,7 @@
 // the language allows between types.
 #include "interp/Kestrin.h"
 #include "values/ValueText.h"
+#include "values/ElementBytes.h"
 #include <cstdlib>
 #include <cstring>
 
@@ -82,12 +83,7 @@ int Kestrin::StoreFromVariable(VarRec* t, char* dest, int limit, VarRec* src)
 {
     int tt = t->type, st = src->type;
     const char* e = src->data;
-    size_t avail = 0;
-    if (e) {
-        char* start = StorageStart(src);
-        size_t bytes = StorageBytes(src);
-        if (e >= start && e < start + bytes) avail = (size_t)(start + bytes - e);
-    }
+    size_t avail = BytesFromElement(src);
     size_t need = (size_t)ElementSize(st);
     if (st == T_STRING) need = 1;
 

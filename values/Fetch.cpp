@@ -1,6 +1,7 @@
 // Argument fetch: argument text -> value record, with the type check of the handler.
 #include "interp/Kestrin.h"
 #include "values/ValueText.h"
+#include "values/ElementBytes.h"
 #include <cstdlib>
 #include <cstring>
 
@@ -90,12 +91,7 @@ ValueRec* Kestrin::FetchArgument(ValueRec* v, StmtRec* s, int index, int wanted)
         v->elem = r->data;
         v->type = r->type;
         const char* e = r->data;
-        size_t avail = 0;
-        if (e) {
-            char* start = StorageStart(r);
-            size_t bytes = StorageBytes(r);
-            if (e >= start && e < start + bytes) avail = (size_t)(start + bytes - e);
-        }
+        size_t avail = BytesFromElement(r);
         int need = ElementSize(r->type);
         if (r->type == T_SYSTEM_0 && r->builtin && e) {   // DECIMAL_PREC: an int of the interpreter
             need = 4;
