@@ -13,6 +13,14 @@ void SetIntResult(Kestrin& k, StmtRec* s, int32_t value)
     s->resultType = T_INT;
 }
 
+// A command of one argument; any other count is error 56.
+bool OneArgument(Kestrin& k, const StmtRec* s)
+{
+    if (s->argc == 1) return true;
+    k.errorCode = 56;
+    return false;
+}
+
 void SetStringResult(Kestrin& k, StmtRec* s, const std::string& text)
 {
     if (k.sysString && k.sysString->data && k.sysString->count > 0) {
@@ -58,11 +66,7 @@ StmtRec* Kestrin::CmdCopyFile(StmtRec* s)
 StmtRec* Kestrin::CmdDeleteFile(StmtRec* s)
 {
     std::string name;
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
-    if (!FetchText(s, 0, &name)) return nullptr;
+    if (!OneArgument(*this, s) || !FetchText(s, 0, &name)) return nullptr;
     SetIntResult(*this, s, DeleteFileA(name.c_str()) ? 1 : 0);
     return s;
 }
@@ -70,11 +74,7 @@ StmtRec* Kestrin::CmdDeleteFile(StmtRec* s)
 StmtRec* Kestrin::CmdCreateDirectory(StmtRec* s)
 {
     std::string name;
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
-    if (!FetchText(s, 0, &name)) return nullptr;
+    if (!OneArgument(*this, s) || !FetchText(s, 0, &name)) return nullptr;
     SetIntResult(*this, s, CreateDirectoryA(name.c_str(), nullptr) ? 1 : 0);
     return s;
 }
@@ -82,11 +82,7 @@ StmtRec* Kestrin::CmdCreateDirectory(StmtRec* s)
 StmtRec* Kestrin::CmdRemoveDirectory(StmtRec* s)
 {
     std::string name;
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
-    if (!FetchText(s, 0, &name)) return nullptr;
+    if (!OneArgument(*this, s) || !FetchText(s, 0, &name)) return nullptr;
     SetIntResult(*this, s, RemoveDirectoryA(name.c_str()) ? 1 : 0);
     return s;
 }
@@ -94,11 +90,7 @@ StmtRec* Kestrin::CmdRemoveDirectory(StmtRec* s)
 StmtRec* Kestrin::CmdFindOpen(StmtRec* s)
 {
     std::string pattern;
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
-    if (!FetchText(s, 0, &pattern)) return nullptr;
+    if (!OneArgument(*this, s) || !FetchText(s, 0, &pattern)) return nullptr;
     CFileFinder* f = new (std::nothrow) CFileFinder;
     if (!f) {
         errorCode = 2;
@@ -122,10 +114,7 @@ StmtRec* Kestrin::CmdFindOpen(StmtRec* s)
 
 StmtRec* Kestrin::CmdFindNext(StmtRec* s)
 {
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
+    if (!OneArgument(*this, s)) return nullptr;
     ValueRec h;
     if (!FetchArgument(&h, s, 0, T_INT)) return nullptr;
     uint32_t handle = (uint32_t)h.i;
@@ -157,10 +146,7 @@ StmtRec* Kestrin::CmdFindNext(StmtRec* s)
 
 StmtRec* Kestrin::CmdFindClose(StmtRec* s)
 {
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
+    if (!OneArgument(*this, s)) return nullptr;
     ValueRec h;
     if (!FetchArgument(&h, s, 0, T_INT)) return nullptr;
     uint32_t handle = (uint32_t)h.i;
