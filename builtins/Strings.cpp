@@ -147,6 +147,21 @@ inline bool ArgCount(Kestrin* k, const StmtRec* s, int low, int high)
     return false;
 }
 
+// The one text argument as the string result, its ASCII letters first..first+25
+// ('a'..'z' or 'A'..'Z') replaced by the letters of the same place from to.
+StmtRec* CaseMappedResult(Kestrin* k, StmtRec* s, char first, char to)
+{
+    if (!ArgCount(k, s, 1, 1)) return nullptr;
+    ValueRec v;
+    if (!k->FetchArgument(&v, s, 0, T_STRING)) return nullptr;
+    Text t = TextOf(k, v);
+    if (!StringResult(k, s, t.p, t.n)) return nullptr;
+    const char last = (char)(first + 25);
+    for (char* p = k->sysString->data; *p; ++p)
+        if (*p >= first && *p <= last) *p = (char)(*p - first + to);
+    return s;
+}
+
 // Length of the open file behind a FILE or BFILE slot; -1 when it is not known.
 int32_t StreamLength(FILE* fp)
 {
@@ -392,26 +407,12 @@ StmtRec* Kestrin::CmdFindText(StmtRec* s)
 
 StmtRec* Kestrin::CmdToUpper(StmtRec* s)
 {
-    if (!ArgCount(this, s, 1, 1)) return nullptr;
-    ValueRec v;
-    if (!FetchArgument(&v, s, 0, T_STRING)) return nullptr;
-    Text t = TextOf(this, v);
-    if (!StringResult(this, s, t.p, t.n)) return nullptr;
-    for (char* p = sysString->data; *p; ++p)
-        if (*p >= 'a' && *p <= 'z') *p = (char)(*p - 'a' + 'A');
-    return s;
+    return CaseMappedResult(this, s, 'a', 'A');
 }
 
 StmtRec* Kestrin::CmdToLower(StmtRec* s)
 {
-    if (!ArgCount(this, s, 1, 1)) return nullptr;
-    ValueRec v;
-    if (!FetchArgument(&v, s, 0, T_STRING)) return nullptr;
-    Text t = TextOf(this, v);
-    if (!StringResult(this, s, t.p, t.n)) return nullptr;
-    for (char* p = sysString->data; *p; ++p)
-        if (*p >= 'A' && *p <= 'Z') *p = (char)(*p - 'A' + 'a');
-    return s;
+    return CaseMappedResult(this, s, 'A', 'a');
 }
 
 StmtRec* Kestrin::CmdOverwriteText(StmtRec* s)
