@@ -85,6 +85,20 @@ int32_t ReadInt(const char* p)
 
 void WriteInt(char* p, int32_t v) { memcpy(p, &v, 4); }
 
+// The one argument of a command that takes a printer handle; false (error 56
+// for any other argument count) when it cannot be had.
+bool PrinterHandleArgument(Kestrin& k, StmtRec* s, uint32_t* handle)
+{
+    if (s->argc != 1) {
+        k.errorCode = 56;
+        return false;
+    }
+    ValueRec v;
+    if (!k.FetchArgument(&v, s, 0, T_INT)) return false;
+    *handle = (uint32_t)v.i;
+    return true;
+}
+
 }
 
 void* Kestrin::KnownPrinter(uint32_t handle)
@@ -169,13 +183,9 @@ StmtRec* Kestrin::CmdOpenPrinter(StmtRec* s)
 // Handles that are no open print job of ours are left alone, like a handle of 0.
 StmtRec* Kestrin::CmdClosePrinter(StmtRec* s)
 {
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
-    ValueRec v;
-    if (!FetchArgument(&v, s, 0, T_INT)) return nullptr;
-    HANDLE h = (HANDLE)KnownPrinter((uint32_t)v.i);
+    uint32_t handle;
+    if (!PrinterHandleArgument(*this, s, &handle)) return nullptr;
+    HANDLE h = (HANDLE)KnownPrinter(handle);
     if (!h) return s;
     if (!NewerSpooler()) {
         char formFeed = 12;
@@ -191,13 +201,9 @@ StmtRec* Kestrin::CmdClosePrinter(StmtRec* s)
 
 StmtRec* Kestrin::CmdNewPrinterPage(StmtRec* s)
 {
-    if (s->argc != 1) {
-        errorCode = 56;
-        return nullptr;
-    }
-    ValueRec v;
-    if (!FetchArgument(&v, s, 0, T_INT)) return nullptr;
-    HANDLE h = (HANDLE)KnownPrinter((uint32_t)v.i);
+    uint32_t handle;
+    if (!PrinterHandleArgument(*this, s, &handle)) return nullptr;
+    HANDLE h = (HANDLE)KnownPrinter(handle);
     if (!h) return s;
     EndPagePrinter(h);
     StartPagePrinter(h);
