@@ -8,13 +8,11 @@
 #include <string>
 #include "interp/Kestrin.h"
 #include "startup/ProgramImage.h"
-#include "tools/kbind/SourceNotation.h"
+#include "tests/unit/ProgramRunner.h"
 
 namespace sysmemtest {
 
-struct QuietKestrin : Kestrin {
-    void ReportError() override {}
-};
+using programrunner::QuietKestrin;
 
 struct Program {
     std::unique_ptr<QuietKestrin> k{new QuietKestrin};
@@ -23,15 +21,9 @@ struct Program {
 
     explicit Program(const std::string& source)
     {
-        std::string img, err;
-        EXPECT_TRUE(SourceToImage(source, img, err)) << err;
-        image = ProgramImage::CopyPlain(img.data(), img.size());
+        image = programrunner::PlainImage(source);
         ProgramImage::RunInterpreter(*k, image);
-        if (k->errorCode) {
-            std::string text = k->ErrorText();
-            const char* at = strstr(text.c_str(), "Line number: ");
-            if (at) line = (unsigned)atoi(at + 13);
-        }
+        line = programrunner::ErrorLine(*k);
     }
     ~Program()
     {

@@ -8,13 +8,11 @@
 #include "interp/Kestrin.h"
 #include "startup/ProgramImage.h"
 #include "tools/kbind/SourceNotation.h"
+#include "tests/unit/ProgramRunner.h"
 
 namespace {
 
-class QuietKestrin : public Kestrin {
-public:
-    void ReportError() override {}
-};
+using programrunner::QuietKestrin;
 
 struct Outcome {
     int error;

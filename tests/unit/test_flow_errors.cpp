@@ -7,13 +7,11 @@
 #include "interp/Kestrin.h"
 #include "startup/ProgramImage.h"
 #include "tools/kbind/SourceNotation.h"
+#include "tests/unit/ProgramRunner.h"
 
 namespace {
 
-class QuietKestrin : public Kestrin {
-public:
-    void ReportError() override {}
-};
+using programrunner::QuietKestrin;
 
 struct Outcome {
     int code;
@@ -23,17 +21,10 @@ struct Outcome {
 // Runs a program in source notation; the line is that of the error box (0 without error).
 Outcome RunSource(const std::string& source)
 {
-    std::string image, error;
-    EXPECT_TRUE(SourceToImage(source, image, error)) << error;
-    char* copy = ProgramImage::CopyPlain(image.data(), image.size());
+    char* copy = programrunner::PlainImage(source);
     QuietKestrin* k = new QuietKestrin;
     ProgramImage::RunInterpreter(*k, copy);
-    Outcome o{k->errorCode, 0};
-    if (o.code) {
-        std::string text = k->ErrorText();
-        const char* at = strstr(text.c_str(), "Line number: ");
-        if (at) o.line = (unsigned)atoi(at + 13);
-    }
+    Outcome o{k->errorCode, programrunner::ErrorLine(*k)};
     delete k;
     free(copy);
     return o;

@@ -9,12 +9,11 @@
 #include "interp/Kestrin.h"
 #include "startup/ProgramImage.h"
 #include "tools/kbind/SourceNotation.h"
+#include "tests/unit/ProgramRunner.h"
 
 namespace {
 
-struct QuietKestrin : Kestrin {
-    void ReportError() override {}
-};
+using programrunner::QuietKestrin;
 
 struct ValuesTest : ::testing::Test {
     QuietKestrin k;
