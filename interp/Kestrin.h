@@ -321,6 +321,8 @@ private:
     int BindParameter(VarRec* p, ValueRec* v);
     int GiveEmptyStorage(VarRec* p);                   // a parameter left without an argument
     void ReleaseCallScope(VarRec* header, VarRec* chain);
+    void ForgetPointersInto(VarRec* dying);
+    template <typename Visit> void WalkRecords(VarRec* first, Visit visit, int depth);
     void UnwindJumpFrames(uint32_t target);            // block frames a jump leaves
     int LineCommand(uint32_t line) const;              // command number of a line, -1 if none
     bool LineHasThen(uint32_t line) const;

@@ -474,8 +474,47 @@ int Kestrin::GiveEmptyStorage(VarRec* p)
     return 1;
 }
 
+namespace {
+
+const int MAX_INSTANCE_DEPTH = 8;
+
+}
+
+// Calls visit(record) for every record of the chain from first and, down to a
+// few levels, for the members of the structure instances those records hold.
+template <typename Visit>
+void Kestrin::WalkRecords(VarRec* first, Visit visit, int depth)
+{
+    for (VarRec* x = first; x; x = x->next) {
+        visit(x);
+        if (x->type != T_USER_0 || depth >= MAX_INSTANCE_DEPTH) continue;
+        char* start = StorageStart(x);
+        size_t bytes = StorageBytes(x);
+        for (size_t off = 0; start && off + 4 <= bytes; off += 4) {
+            uint32_t slot;
+            memcpy(&slot, start + off, 4);
+            if (slot) WalkRecords((VarRec*)SlotToPtr(slot), visit, depth + 1);
+        }
+    }
+}
+
+// A pointer that targets a record about to be released targets nothing from now on.
+void Kestrin::ForgetPointersInto(VarRec* dying)
+{
+    auto forget = [&](VarRec* x) {
+        if (x->type != T_POINTER || !x->target) return;
+        VarRec* t = x->target;
+        bool dies = false;
+        WalkRecords(dying, [&](VarRec* d) { dies = dies || d == t; }, 0);
+        if (dies) x->target = nullptr;
+    };
+    WalkRecords(stdoutRec.next, forget, 0);   // the current scope follows the built-ins
+    for (VarRec* chain : scopeStack) WalkRecords(chain, forget, 0);
+}
+
 void Kestrin::ReleaseCallScope(VarRec* header, VarRec* chain)
 {
+    ForgetPointersInto(header ? header : chain);
     if (header) {
         // Parameters and the variables made after them hang from the header.
         FreeChain(header, false);
