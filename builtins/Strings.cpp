@@ -147,6 +147,22 @@ inline bool ArgCount(Kestrin* k, const StmtRec* s, int low, int high)
     return false;
 }
 
+// The text and the part length of a LEFT or RIGHT command: n is the count
+// argument, at most the text's length; a negative count is error 46.
+bool TextAndLength(Kestrin* k, StmtRec* s, TextCopy* text, size_t* n)
+{
+    if (!ArgCount(k, s, 2, 2)) return false;
+    ValueRec v;
+    if (!k->FetchArgument(&v, s, 0, T_STRING) || !text->Take(k, v)) return false;
+    if (!k->FetchArgument(&v, s, 1, WANT_NUMBER)) return false;
+    if (v.i < 0) {
+        k->errorCode = 46;
+        return false;
+    }
+    *n = (size_t)v.i < text->n() ? (size_t)v.i : text->n();
+    return true;
+}
+
 // The one text argument as the string result, its ASCII letters first..first+25
 // ('a'..'z' or 'A'..'Z') replaced by the letters of the same place from to.
 StmtRec* CaseMappedResult(Kestrin* k, StmtRec* s, char first, char to)
@@ -215,31 +231,17 @@ StmtRec* Kestrin::CmdSubstring(StmtRec* s)
 
 StmtRec* Kestrin::CmdLeftPart(StmtRec* s)
 {
-    if (!ArgCount(this, s, 2, 2)) return nullptr;
-    ValueRec v;
     TextCopy text;
-    if (!FetchArgument(&v, s, 0, T_STRING) || !text.Take(this, v)) return nullptr;
-    if (!FetchArgument(&v, s, 1, WANT_NUMBER)) return nullptr;
-    if (v.i < 0) {
-        errorCode = 46;
-        return nullptr;
-    }
-    size_t n = (size_t)v.i < text.n() ? (size_t)v.i : text.n();
+    size_t n;
+    if (!TextAndLength(this, s, &text, &n)) return nullptr;
     return StringResult(this, s, text.p(), n);
 }
 
 StmtRec* Kestrin::CmdRightPart(StmtRec* s)
 {
-    if (!ArgCount(this, s, 2, 2)) return nullptr;
-    ValueRec v;
     TextCopy text;
-    if (!FetchArgument(&v, s, 0, T_STRING) || !text.Take(this, v)) return nullptr;
-    if (!FetchArgument(&v, s, 1, WANT_NUMBER)) return nullptr;
-    if (v.i < 0) {
-        errorCode = 46;
-        return nullptr;
-    }
-    size_t n = (size_t)v.i < text.n() ? (size_t)v.i : text.n();
+    size_t n;
+    if (!TextAndLength(this, s, &text, &n)) return nullptr;
     // A part longer than SYSTEM_STRING0 holds keeps its end: still the right part.
     size_t room;
     if (!ResultBuffer(this, &room)) return nullptr;
