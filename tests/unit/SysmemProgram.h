@@ -43,22 +43,29 @@ struct Program {
         k->errorCode = saved;
         return r;
     }
+    // The value of a FLOAT or DOUBLE variable into *out; false for any other type.
+    static bool FloatValue(const VarRec* r, double* out)
+    {
+        if (r->type == T_FLOAT) {
+            float f;
+            memcpy(&f, r->data, 4);
+            *out = f;
+            return true;
+        }
+        if (r->type == T_DOUBLE) {
+            memcpy(out, r->data, 8);
+            return true;
+        }
+        return false;
+    }
     // The value of a number variable, truncated to an int.
     int32_t Int(const char* name)
     {
         VarRec* r = Find(name);
         EXPECT_TRUE(r && r->data) << name;
         if (!r || !r->data) return 0;
-        if (r->type == T_FLOAT) {
-            float f;
-            memcpy(&f, r->data, 4);
-            return (int32_t)f;
-        }
-        if (r->type == T_DOUBLE) {
-            double d;
-            memcpy(&d, r->data, 8);
-            return (int32_t)d;
-        }
+        double d;
+        if (FloatValue(r, &d)) return (int32_t)d;
         int32_t v = 0;
         memcpy(&v, r->data, 4);
         return v;
@@ -68,16 +75,8 @@ struct Program {
         VarRec* r = Find(name);
         EXPECT_TRUE(r && r->data) << name;
         if (!r || !r->data) return 0;
-        if (r->type == T_FLOAT) {
-            float f;
-            memcpy(&f, r->data, 4);
-            return f;
-        }
-        if (r->type == T_DOUBLE) {
-            double d;
-            memcpy(&d, r->data, 8);
-            return d;
-        }
+        double d;
+        if (FloatValue(r, &d)) return d;
         return Int(name);
     }
     std::string Text(const char* name)
