@@ -2,6 +2,7 @@
 // A block command finds its partner by scanning the line table from the current
 // line; loops and selections that come back keep a two-slot frame on the stack.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cstdlib>
 #include <cstring>
 
@@ -17,9 +18,6 @@ const int CMD_ELSE = 55, CMD_DO = 78, CMD_UNTIL = 79, CMD_PUMP = 12;
 // THEN and ELSE tokens inside a conditional line.
 const unsigned char THEN_TOKEN[3] = {0xFF, 0xE0 + 218 / 16, 0xE0 + 218 % 16};
 const unsigned char ELSE_TOKEN[3] = {0xFF, 0xE0 + 55 / 16, 0xE0 + 55 % 16};
-
-inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 const char* FindToken(const char* text, const unsigned char* token)
 {
@@ -304,7 +302,7 @@ StmtRec* Kestrin::CmdIf(StmtRec* s)
     }
     StmtRec* result = s;
     if (stmt) {
-        while (IsSpace(*stmt)) ++stmt;
+        while (IsSpaceChar(*stmt)) ++stmt;
         if (ParseLine(s, stmt) != 0) {
             result = nullptr;
         } else {

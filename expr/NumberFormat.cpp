@@ -1,5 +1,6 @@
 // Numbers to text and back: decimal places, hexadecimal, text to number, picture formatting.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +11,6 @@ namespace {
 
 const size_t MAX_RESULT = 65534;        // longest text handed back in SYSTEM_STRING0
 const int MAX_PRECISION = 65535;        // more decimals than that could never be handed back
-
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 void AppendF(std::string& out, const char* format, ...)
 {
@@ -42,7 +40,7 @@ void InsertThousands(std::string& out, size_t from)
 {
     size_t point = out.find('.', from);
     size_t i = point == std::string::npos ? out.size() : point;
-    while (i > from && IsSpace(out[i - 1])) --i;
+    while (i > from && IsSpaceChar(out[i - 1])) --i;
     if (i == from || !IsDigit(out[i - 1])) return;
     int count = 0;
     while (i > from && IsDigit(out[i - 1])) {
@@ -117,7 +115,7 @@ StmtRec* Kestrin::CmdTextToNumber(StmtRec* s)
     ValueRec v;
     if (!FetchArgument(&v, s, 0, T_STRING)) return nullptr;
     const char* p = v.text ? v.text : "";
-    while (IsSpace(*p)) ++p;
+    while (IsSpaceChar(*p)) ++p;
     // The longest decimal prefix: sign, digits, fraction, exponent (no hexadecimal, no "inf").
     const char* q = p;
     if (*q == '+' || *q == '-') ++q;

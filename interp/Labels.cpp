@@ -1,12 +1,11 @@
 // The label pre-pass and the label command.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cstring>
 
 namespace {
 
 const int LABEL_NAME_MAX = 37;   // name characters kept for a "name:" line
-
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Length of the label name at p: up to the first blank, tab or "(".
 size_t NameLength(const char* p)

@@ -1,5 +1,6 @@
 // Functions of dynamic-link libraries: declaration, call and release of the library.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include "interp/CallThunk.h"
 #include <windows.h>
 #include <cstdlib>
@@ -9,8 +10,6 @@ namespace {
 
 const int ALIAS_SIZE = 30;                    // exported name given after "|": 29 characters
 const char TRUNCATE_TOKEN[] = "\xFF\xE6\xEB";  // how the compiler writes the type name INT
-
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Copies [from, to) without surrounding blanks into out (size bytes with the NUL).
 void CopyTrimmed(char* out, size_t size, const char* from, const char* to)

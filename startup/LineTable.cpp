@@ -1,10 +1,9 @@
 // Splitting the program image into the line table.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cstdlib>
 
 namespace {
-
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // True when a physical line (start .. end, end excluding any CR of a CR LF end)
 // is a statement line. Both passes use this one test, so they always agree.
