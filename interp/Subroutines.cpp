@@ -1,13 +1,12 @@
 // Jumps, subroutine calls and returns, and parameter declarations.
 #include "interp/Kestrin.h"
+#include "values/CharClass.h"
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
 const uint32_t NO_LINE = 0xFFFFFFFFu;
-
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Copies text into dest (size bytes) without leading and trailing blanks; false if it does not fit.
 bool CopyTrimmed(char* dest, size_t size, const char* from, const char* to)
