@@ -38,7 +38,12 @@ SHORT ToCoord(int32_t v)
 
 void Kestrin::OpenConsole()
 {
-    if (AllocConsole()) {
+    // A program started with its output redirected (to a file or pipe) keeps
+    // writing there; otherwise it gets a console window of its own.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD outType = (out && out != INVALID_HANDLE_VALUE) ? GetFileType(out) : FILE_TYPE_UNKNOWN;
+    bool redirected = outType == FILE_TYPE_DISK || outType == FILE_TYPE_PIPE;
+    if (!redirected && AllocConsole()) {
         // A new console: the C streams follow the new standard handles.
         if (freopen("CONOUT$", "w", stdout)) setvbuf(stdout, nullptr, _IONBF, 0);
         if (freopen("CONIN$", "r", stdin)) setvbuf(stdin, nullptr, _IONBF, 0);
